@@ -1,0 +1,78 @@
+#include "inet.h"
+
+namespace {
+[[noreturn]] void ThrowLastError() {
+    DWORD err = ::GetLastError();
+    throw CInternetException(err ? err : ERROR_INTERNET_INTERNAL_ERROR);
+}
+
+bool HasHttpScheme(const wchar_t* pszUrl) {
+    return ::_wcsnicmp(pszUrl, L"http://", 7) == 0 || ::_wcsnicmp(pszUrl, L"https://", 8) == 0;
+}
+} // namespace
+
+UINT CHttpFile::Read(void* lpBuf, UINT nCount) {
+    if (!m_hFile)
+        throw CInternetException(ERROR_INVALID_HANDLE);
+    DWORD nRead = 0;
+    if (!::InternetReadFile(m_hFile.Get(), lpBuf, nCount, &nRead))
+        ThrowLastError();
+    return nRead;
+}
+
+BOOL CHttpFile::QueryInfo(DWORD dwInfoLevel, CString& str) const {
+    str.Empty();
+    if (!m_hFile)
+        return FALSE;
+    DWORD cb = 0;
+    if (!::HttpQueryInfoW(m_hFile.Get(), dwInfoLevel, nullptr, &cb, nullptr) &&
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return FALSE;
+    if (cb == 0)
+        return TRUE;
+    int nChars = static_cast<int>(cb / sizeof(wchar_t)) + 1;
+    wchar_t* p = str.GetBuffer(nChars);
+    cb = static_cast<DWORD>(nChars) * sizeof(wchar_t);
+    BOOL ok = ::HttpQueryInfoW(m_hFile.Get(), dwInfoLevel, p, &cb, nullptr);
+    str.ReleaseBuffer(ok ? static_cast<int>(cb / sizeof(wchar_t)) : 0);
+    return ok;
+}
+
+BOOL CHttpFile::QueryInfoStatusCode(DWORD& dwStatusCode) const {
+    dwStatusCode = 0;
+    if (!m_hFile)
+        return FALSE;
+    DWORD cb = sizeof(dwStatusCode);
+    return ::HttpQueryInfoW(m_hFile.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                            &dwStatusCode, &cb, nullptr);
+}
+
+DWORD CHttpFile::GetLength() {
+    if (!m_hFile)
+        throw CInternetException(ERROR_INVALID_HANDLE);
+    DWORD n = 0;
+    if (!::InternetQueryDataAvailable(m_hFile.Get(), &n, 0, 0))
+        ThrowLastError();
+    return n;
+}
+
+CInternetSession::CInternetSession(const wchar_t* pszAgent, DWORD dwAccessType, DWORD dwFlags)
+    : m_hSession(::InternetOpenW(pszAgent && *pszAgent ? pszAgent : L"Runvel", dwAccessType,
+                                 nullptr, nullptr, dwFlags)) {
+    if (!m_hSession)
+        ThrowLastError();
+}
+
+void CInternetSession::SetOption(DWORD dwOption, DWORD dwValue) {
+    if (!::InternetSetOptionW(m_hSession.Get(), dwOption, &dwValue, sizeof(dwValue)))
+        ThrowLastError();
+}
+
+std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const wchar_t* pszUrl, DWORD dwFlags) {
+    if (!pszUrl || !HasHttpScheme(pszUrl))
+        throw CInternetException(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    HINTERNET h = ::InternetOpenUrlW(m_hSession.Get(), pszUrl, nullptr, 0, dwFlags, 0);
+    if (!h)
+        ThrowLastError();
+    return std::unique_ptr<CHttpFile>(new CHttpFile(h));
+}

@@ -1,0 +1,28 @@
+// The version check: fetch "<server>/zip.html", start a download for every newer minor
+// version of the installed main version.
+#pragma once
+
+#include "cstring.h"
+
+#include <functional>
+#include <string>
+
+// The update server's base address: [UPDATE] Server in the version file, else the build's.
+CString GetUpdateServer();
+// The version list's URL on the given base address.
+CString VersionListUrl(const CString& strServer);
+
+// TRUE when at least one download worker was started; FALSE on every failure.
+BOOL CheckForUpdates();
+BOOL ParseVersionList(const CString& strText);
+CString FileNameFromUrl(const CString& strUrl);
+
+// The version list body converted from the given code page as one piece (it ends at its
+// first zero byte), so no character breaks at a read boundary.
+CString DecodeVersionList(const std::string& bytes, UINT nCodePage);
+
+// ParseVersionList with its collaborators given.
+typedef std::function<BOOL(int& nFirst, int& nSecond)> ReadVersionFn;
+typedef std::function<BOOL(const CString& strUrl, const CString& strLocalPath)> StartDownloadFn;
+BOOL ParseVersionListWith(const CString& strText, const ReadVersionFn& readVersion,
+                          const CString& strAppFolder, const StartDownloadFn& startDownload);
