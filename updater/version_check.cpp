@@ -39,6 +39,17 @@ CString FileNameFromUrl(const CString& strUrl) {
     return slash >= 0 ? strUrl.Mid(slash + 1) : strUrl;
 }
 
+BOOL IsPlainFileName(const CString& strName) {
+    if (strName.IsEmpty() || strName == L"." || strName == L"..")
+        return FALSE;
+    for (int i = 0; i < strName.GetLength(); ++i) {
+        wchar_t ch = strName[i];
+        if (ch == L'\\' || ch == L'/' || ch == L':' || ch < 32)
+            return FALSE;
+    }
+    return TRUE;
+}
+
 CString DecodeVersionList(const std::string& bytes, UINT nCodePage) {
     size_t n = bytes.find('\0');
     if (n == std::string::npos)
@@ -85,9 +96,10 @@ BOOL ParseVersionListWith(const CString& strText, const ReadVersionFn& readVersi
         int main = ::_wtoi(entry.Left(5));
         int minor = ::_wtoi(entry.Mid(5, 8));
         CString url = entry.Mid(13);
-        if (main == first0 && minor > second0) {
-            CString localPath = strAppFolder + L"UpdateZip\\" + FileNameFromUrl(url);
-            if (startDownload(url, localPath))
+        CString name = FileNameFromUrl(url);
+        // The name comes from the server: one that would leave "UpdateZip" gets no worker.
+        if (main == first0 && minor > second0 && IsPlainFileName(name)) {
+            if (startDownload(url, strAppFolder + L"UpdateZip\\" + name))
                 started = TRUE;
         }
         // Drop the opening tag, then the closing tag where it now stands. A closing tag

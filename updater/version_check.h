@@ -16,6 +16,8 @@ CString VersionListUrl(const CString& strServer);
 BOOL CheckForUpdates();
 BOOL ParseVersionList(const CString& strText);
 CString FileNameFromUrl(const CString& strUrl);
+// A name that stays inside its folder: no separators, no drive, not "." or "..".
+BOOL IsPlainFileName(const CString& strName);
 
 // The version list body converted from the given code page as one piece (it ends at its
 // first zero byte), so no character breaks at a read boundary.
