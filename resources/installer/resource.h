@@ -1,0 +1,43 @@
+// Resource ids of PellarSetup, shared by the resource script and the code.
+#pragma once
+
+#define IDS_ABOUTBOX 101
+#define IDD_PELLARSETUP_DIALOG 102
+#define IDD_DLG_PROTOCOL 103
+#define IDD_DLG_SETUP 104
+#define IDR_MAINFRAME 128
+#define IDB_BANNER 130
+#define IDB_PRODUCT 138
+#define IDR_TXTGB_LICENSE 171
+
+#define IDM_ABOUTBOX 0x0010
+#define IDC_STATIC (-1)
+
+// Wizard (template 102)
+#define IDC_BTN_ACCEPT 1000
+#define IDC_BTN_QUIT 1001
+#define IDC_BTN_INSTALL 1002
+#define IDC_BTN_FINISH 1009
+#define IDC_PROGRESS 1010
+#define IDC_STATIC_DIR 1012
+#define IDC_STATIC_STATUS 1013
+#define IDC_STATIC_VIDEDE 1028
+#define IDC_CHK_HOMEPAGE 1029
+#define IDC_CHK_BROWSER 1030
+
+// License page (template 103)
+#define IDC_PIC_BANNER 1018
+#define IDC_STATIC_HEADING 1013
+#define IDC_CB_LANGUAGE 1023
+#define IDC_EDIT_LICENSE 1021
+
+// Location page (template 104)
+#define IDC_STATIC_SETUP_HEADING 1016
+#define IDC_STATIC_EXPLAIN 1022
+#define IDC_GROUP_PATH 1015
+#define IDC_STATIC_PATH 1008
+#define IDC_BTN_BROWSE 1000
+#define IDC_STATIC_FREE_CAPTION 1024
+#define IDC_STATIC_FREE 1026
+#define IDC_STATIC_REQUIRED_CAPTION 1025
+#define IDC_STATIC_REQUIRED 1027
