@@ -362,6 +362,12 @@ TEST_F(ArchiveTest, RefusesOutputPathsOver259Units) {
     EXPECT_GE(m_out.size() + name.size(), static_cast<size_t>(MAX_PATH));
     EXPECT_EQ(AR_NOFILE, ArchiveExtractItem(m_handle, 0, name.c_str()));
     EXPECT_EQ(AR_NOFILE, ArchiveExtractItem(m_handle, 0, (name + L"/").c_str()));
+
+    ZipEntry dir = File(folder + "/" + std::string(57, 'd') + "/", "");
+    dir.external = 0x10;
+    ASSERT_NE(nullptr, Open({dir}));
+    EXPECT_EQ(AR_NOFILE, ArchiveExtractItem(m_handle, 0, Get(0).name));
+    EXPECT_FALSE(Exists(Out(Widen(folder))));
 }
 
 // ---- attributes ----------------------------------------------------------------------------
