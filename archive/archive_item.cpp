@@ -249,10 +249,10 @@ void MakeFolders(const wchar_t* base, const wchar_t* folder) {
     std::wstring f = folder ? folder : L"";
     if (b.size() + f.size() >= MAX_PATH)
         return;
+    // When the whole path is there, so is every folder above it and the base.
+    if (!f.empty() && Exists(b + f))
+        return;
     if (base && !Exists(b))
         CreateDirectoryW(b.c_str(), nullptr);
-    // When the whole path is there, so is every folder above it.
-    if (f.empty() || Exists(b + f))
-        return;
     MakeFoldersBelow(b, f);
 }
