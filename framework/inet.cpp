@@ -63,9 +63,8 @@ CInternetSession::CInternetSession(const wchar_t* pszAgent, DWORD dwAccessType, 
         ThrowLastError();
 }
 
-void CInternetSession::SetOption(DWORD dwOption, DWORD dwValue) {
-    if (!::InternetSetOptionW(m_hSession.Get(), dwOption, &dwValue, sizeof(dwValue)))
-        ThrowLastError();
+BOOL CInternetSession::SetOption(DWORD dwOption, DWORD dwValue) {
+    return ::InternetSetOptionW(m_hSession.Get(), dwOption, &dwValue, sizeof(dwValue));
 }
 
 std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const wchar_t* pszUrl, DWORD dwFlags) {

@@ -63,7 +63,8 @@ class CInternetSession {
     CInternetSession(const CInternetSession&) = delete;
     CInternetSession& operator=(const CInternetSession&) = delete;
 
-    void SetOption(DWORD dwOption, DWORD dwValue);
+    // FALSE when the platform refuses the option (Wine knows no connect back-off).
+    BOOL SetOption(DWORD dwOption, DWORD dwValue);
     // Opens an http:// or https:// URL; other schemes raise ERROR_INTERNET_UNRECOGNIZED_SCHEME.
     std::unique_ptr<CHttpFile> OpenURL(const wchar_t* pszUrl, DWORD dwFlags);
     void Close() { m_hSession.Close(); }

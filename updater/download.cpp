@@ -137,11 +137,13 @@ DownloadResult DownloadToFile(const CString& strUrl, const CString& strLocalPath
     // The body goes to a name the pending search ("*.zip") does not match, without sharing,
     // so a second worker for the same path cannot interleave with this one.
     CString strPart = strLocalPath + L".part";
+    CDeleteOnExit removePart(strPart); // after the handle below is closed
     CFileHandle part(::CreateFileW(strPart, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!part.IsValid())
+    if (!part.IsValid()) {
+        removePart.Release(); // most likely another worker's file
         return DL_FAILED;
-    CDeleteOnExit removePart(strPart);
+    }
 
     long long remaining = nLength;
     while (remaining > 0) {
