@@ -8,8 +8,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/wine-prefix.sh"
 
 xvfb_pid=
+own_server=
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
+  # Only end a wineserver this run started: another run on the same prefix may be using it.
+  [ -n "$own_server" ] && wineserver -k >/dev/null 2>&1 || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
@@ -25,6 +27,6 @@ if [ -z "${DISPLAY:-}" ] || [ "${PROJECT_OWN_XVFB:-}" = 1 ]; then
   done
 fi
 
-wineserver -p </dev/null >/dev/null 2>&1
+if wineserver -p </dev/null >/dev/null 2>&1; then own_server=1; fi
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 "$@"
