@@ -67,18 +67,27 @@ BOOL CPellarSetupDlg::OnInitDialog() {
 
     SetLanguageTexts();
 
-    // Accept and Install share one place, Cancel and Finish the place beside it.
+    // Accept and Install share one place, Cancel and Finish the place 5 pixels beside it.
+    // The place is (200, 182) in dialog units, which is (350, 345) pixels at the font
+    // metrics the layout was drawn for; in pixels it would fall off the dialog with
+    // smaller ones.
     RECT rc;
     m_btnCancel.GetClientRect(&rc);
     int w = rc.right - rc.left;
     int h = rc.bottom - rc.top;
-    m_btnInstall.MoveWindow(350, 345, w, h);
-    m_btnAccept.MoveWindow(350, 345, w, h);
-    m_btnCancel.MoveWindow(355 + w, 345, w, h);
-    m_btnFinish.MoveWindow(355 + w, 345, w, h);
+    RECT place = {200, 182, 200, 182};
+    ::MapDialogRect(m_hWnd, &place);
+    m_btnInstall.MoveWindow(place.left, place.top, w, h);
+    m_btnAccept.MoveWindow(place.left, place.top, w, h);
+    m_btnCancel.MoveWindow(place.left + 5 + w, place.top, w, h);
+    m_btnFinish.MoveWindow(place.left + 5 + w, place.top, w, h);
 
     m_pDlgProtocol = new CDlgProtocol(this);
     m_pDlgProtocol->Create(IDD_DLG_PROTOCOL, this);
+    // The page's focus handling selects the whole text, which scrolls it to its end;
+    // the reader starts at the title.
+    ::SendDlgItemMessageW(m_pDlgProtocol->m_hWnd, IDC_EDIT_LICENSE, EM_SETSEL, 0, 0);
+    ::SendDlgItemMessageW(m_pDlgProtocol->m_hWnd, IDC_EDIT_LICENSE, WM_VSCROLL, SB_TOP, 0);
     m_pDlgSetup = new CDlgSetup(this);
     m_pDlgSetup->Create(IDD_DLG_SETUP, this);
 

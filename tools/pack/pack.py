@@ -39,6 +39,9 @@ def zip_entries(entries, zip_path):
     with zipfile.ZipFile(zip_path, "w") as z:
         for name, path in entries:
             info = zipfile.ZipInfo(name, ENTRY_TIME)
+            # MS-DOS attributes, as Windows tools write them; made on Unix, zipfile would
+            # mark the entries with Unix modes instead.
+            info.create_system = 0
             if path is None:
                 info.compress_type = zipfile.ZIP_STORED
                 info.external_attr = 0x10  # MS-DOS directory attribute
