@@ -34,7 +34,9 @@ void Shot(const wchar_t* name) {
 void ShotWhileStatus(Installer& inst, const wchar_t* status, const wchar_t* name, bool& done) {
     if (done || ItemText(inst.wizard, 1013) != status)
         return;
-    Text(GetDlgItem(inst.wizard, 1013)); // answered at the next queue drain, after the repaint
+    // The repaints the step is waiting for are sent to the installer's thread and done at
+    // its next queue drain.
+    RedrawWindow(inst.wizard, nullptr, nullptr, RDW_ALLCHILDREN | RDW_UPDATENOW);
     SuspendThread(inst.pi.hThread);
     Shot(name);
     ResumeThread(inst.pi.hThread);
