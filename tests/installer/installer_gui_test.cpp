@@ -649,3 +649,40 @@ TEST(SetupFailure, UnusableFoldersEndInTheFailedState) {
 }
 
 } // namespace
+
+namespace {
+
+// ---- the folder browser ----------------------------------------------------------------------
+
+TEST(SetupBrowse, CancelKeepsThePathAndOkTakesTheSelectedFolder) {
+    InstallerRun r(L"browse");
+    ASSERT_TRUE(r.started);
+    r.ToLocation(L"C:\\Program Files\\Tessaly\\");
+    HWND loc = r.inst.location;
+    std::wstring free = ItemText(loc, 1026);
+
+    Click(loc, 1000);
+    HWND box = WaitOwnedDialog(r.wiz());
+    ASSERT_TRUE(box);
+    EXPECT_NE(DialogMessage(box).find(L"Please select a folder:"), std::wstring::npos)
+        << U(DialogMessage(box));
+    Answer(box, IDCANCEL);
+    ASSERT_TRUE(WaitFor([&] { return !FindOwnedDialog(r.wiz()); }, 10000));
+    Text(r.wiz());
+    EXPECT_EQ(U(ItemText(loc, 1008)), "C:\\Program Files\\Tessaly\\");
+    EXPECT_EQ(ItemText(loc, 1026), free);
+
+    // OK takes the folder selected, which starts as the desktop: that folder itself becomes
+    // the install folder, with a backslash added.
+    Click(loc, 1000);
+    box = WaitOwnedDialog(r.wiz());
+    ASSERT_TRUE(box);
+    Answer(box, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return !FindOwnedDialog(r.wiz()); }, 10000));
+    std::wstring desktop = ShellFolder(L"Desktop");
+    EXPECT_TRUE(WaitFor([&] { return ItemText(loc, 1008) == desktop; }, 5000))
+        << U(ItemText(loc, 1008)) << " instead of " << U(desktop);
+    EXPECT_FALSE(ItemText(loc, 1026).empty());
+}
+
+} // namespace
