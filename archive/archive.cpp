@@ -230,7 +230,7 @@ DWORD ExtractItem(ArchiveHandleData* h, int index, const wchar_t* targetName) {
     if (r != AR_OK)
         return r;
     const ArchiveItem& rec = h->cached;
-    if (NameLeavesBase(targetName))
+    if (NameLeavesBase(targetName) || NameIsDevice(targetName))
         return AR_ARGS;
 
     if (rec.attributes & FILE_ATTRIBUTE_DIRECTORY) {

@@ -15,7 +15,8 @@ const DWORD AR_CORRUPT = 0x00000700;  // local header disagrees with the central
 const DWORD AR_READ = 0x00000800;     // local extra field cannot be read
 const DWORD AR_PASSWORD = 0x00001000; // encryption check byte does not match
 const DWORD AR_ARGS = 0x00010000;     // null handle, index out of range, or a name that leaves the base folder
-                                      // (a ".." component) or is stored with more than 259 bytes
+                                      // (a ".." component), names a device (CON, NUL, COM1...)
+                                      // or is stored with more than 259 bytes
 const DWORD AR_INFLATE = 0x05000000;  // reading/inflating failed, data ended early, or CRC-32 mismatch
 
 struct ArchiveItem {

@@ -58,6 +58,11 @@ void CleanItemName(wchar_t* name);
 // folder such a name could point outside it.
 bool NameLeavesBase(const wchar_t* name);
 
+// True when a component of name is a Windows device name (CON, PRN, AUX, NUL, COM0-9,
+// LPT0-9, CONIN$, CONOUT$), with or without an extension: opening such a path reaches the
+// device in any folder, so the data would not land in a file.
+bool NameIsDevice(const wchar_t* name);
+
 // True when name is absolute for extraction: it begins with a separator or its second
 // character is ':'.
 bool IsAbsoluteName(const wchar_t* name);

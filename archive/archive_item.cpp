@@ -122,6 +122,40 @@ bool NameLeavesBase(const wchar_t* name) {
     }
 }
 
+bool NameIsDevice(const wchar_t* name) {
+    static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    const wchar_t* p = name;
+    for (;;) {
+        const wchar_t* end = p;
+        while (*end && *end != L'/' && *end != L'\\')
+            ++end;
+        // The stem: up to the first dot or colon, trailing spaces dropped (Windows ignores them).
+        const wchar_t* stem = p;
+        while (stem < end && *stem != L'.' && *stem != L':')
+            ++stem;
+        while (stem > p && stem[-1] == L' ')
+            --stem;
+        size_t n = static_cast<size_t>(stem - p);
+        auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; };
+        for (const wchar_t* d : devices) {
+            size_t k = 0;
+            while (k < n && d[k] && upper(p[k]) == d[k])
+                ++k;
+            if (k == n && !d[k])
+                return true;
+        }
+        // COM and LPT with one digit, superscript 1-3 included.
+        if (n == 4 &&
+            ((upper(p[0]) == L'C' && upper(p[1]) == L'O' && upper(p[2]) == L'M') ||
+             (upper(p[0]) == L'L' && upper(p[1]) == L'P' && upper(p[2]) == L'T')) &&
+            ((p[3] >= L'0' && p[3] <= L'9') || p[3] == 0xB9 || p[3] == 0xB2 || p[3] == 0xB3))
+            return true;
+        if (!*end)
+            return false;
+        p = end + 1;
+    }
+}
+
 bool IsAbsoluteName(const wchar_t* name) {
     return name[0] == L'/' || name[0] == L'\\' || (name[0] && name[1] == L':');
 }

@@ -348,6 +348,28 @@ TEST_F(ArchiveTest, RefusesNamesThatLeaveTheBaseFolder) {
     EXPECT_EQ("evil", ReadBytes(Out(L"a..b\\..c\\d..")));
 }
 
+TEST_F(ArchiveTest, RefusesDeviceNames) {
+    // Opened in any folder, these reach a device: the data would vanish (or go to a port)
+    // while the extraction reported success.
+    const char* names[] = {"NUL",     "sub/nul.txt", "COM1",   "lpt1.txt",   "AUX",       "con",
+                           "CONOUT$", "prn.x.y",     "nul /x", "a/Com9.dat", "aux:stream"};
+    std::vector<ZipEntry> entries;
+    for (const char* n : names)
+        entries.push_back(File(n, "data"));
+    entries.push_back(File("console.txt", "ok")); // only the whole stem counts
+    entries.push_back(File("com10", "ok"));
+    entries.push_back(File("nul_/a.txt", "ok"));
+    ASSERT_NE(nullptr, Open(entries));
+    for (int i = 0; i < static_cast<int>(entries.size()); ++i) {
+        ArchiveItem item = Get(i);
+        EXPECT_EQ(i < 11 ? AR_ARGS : AR_OK, ArchiveExtractItem(m_handle, i, item.name))
+            << entries[i].name;
+    }
+    EXPECT_FALSE(Exists(Out(L"sub")));
+    EXPECT_EQ("ok", ReadBytes(Out(L"console.txt")));
+    EXPECT_EQ("ok", ReadBytes(Out(L"nul_\\a.txt")));
+}
+
 TEST_F(ArchiveTest, AbsoluteTargetNamesAreTakenAsGiven) {
     ASSERT_NE(nullptr, Open({File("a.txt", "alpha")}));
     std::wstring target = m_root + L"\\abs\\a.txt";
