@@ -451,6 +451,9 @@ int wmain(int argc, wchar_t** argv) {
             RunCase(i, bytes, useAll, (i % 4) == 0);
         }
         CheckBatch(before, first, last, gen);
+        if ((last + 1) % 5000 == 0)
+            Print("... %ld cases, %llu faults, %lu ms\n", static_cast<long>(last + 1),
+                  g_stats.faults, static_cast<unsigned long>(GetTickCount() - t0));
     }
     PrintStats(GetTickCount() - t0);
     RemoveTree(g_outside);
