@@ -23,7 +23,7 @@ BOOL CFileFind::FindNextFile() {
     m_cur = m_next;
     m_bHasCurrent = true;
     m_bHasNext = ::FindNextFileW(m_hFind, &m_next) != FALSE;
-    // MFC-style: TRUE while more matches follow the one now current.
+    // TRUE while more matches follow the one now current (callers test the last one too).
     return m_bHasNext;
 }
 
