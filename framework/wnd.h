@@ -169,6 +169,8 @@ class CDialog : public CWnd {
     virtual void OnCancel();
     // Inside a handler: let the dialog manager's default processing handle the message too.
     void Default() { m_bDefault = true; }
+    // WM_PAINT of a dialog with an icon: the icon centred while minimised, else default painting.
+    void PaintIconWhenMinimized(HICON hIcon);
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;

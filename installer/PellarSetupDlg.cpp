@@ -120,21 +120,7 @@ void CPellarSetupDlg::OnSysCommand(UINT nID, LPARAM lParam) {
 }
 
 void CPellarSetupDlg::OnPaint() {
-    if (!IsIconic()) {
-        Default();
-        return;
-    }
-    PAINTSTRUCT ps;
-    HDC hdc = ::BeginPaint(m_hWnd, &ps);
-    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0);
-    int cxIcon = ::GetSystemMetrics(SM_CXICON);
-    int cyIcon = ::GetSystemMetrics(SM_CYICON);
-    RECT rect;
-    GetClientRect(&rect);
-    int x = (rect.right - rect.left - cxIcon + 1) / 2;
-    int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
-    ::DrawIcon(hdc, x, y, m_hIcon);
-    ::EndPaint(m_hWnd, &ps);
+    PaintIconWhenMinimized(m_hIcon);
 }
 
 HCURSOR CPellarSetupDlg::OnQueryDragIcon() {

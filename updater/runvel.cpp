@@ -57,19 +57,7 @@ BOOL CRunvelDlg::OnInitDialog() {
 }
 
 void CRunvelDlg::OnPaint() {
-    if (!IsIconic()) {
-        Default();
-        return;
-    }
-    PAINTSTRUCT ps;
-    HDC hdc = ::BeginPaint(m_hWnd, &ps);
-    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0);
-    RECT rect;
-    GetClientRect(&rect);
-    int x = (rect.right - rect.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
-    int y = (rect.bottom - rect.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
-    ::DrawIcon(hdc, x, y, m_hIcon);
-    ::EndPaint(m_hWnd, &ps);
+    PaintIconWhenMinimized(m_hIcon);
 }
 
 HCURSOR CRunvelDlg::OnQueryDragIcon() {
