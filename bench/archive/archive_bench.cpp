@@ -3,6 +3,7 @@
 // rounds, alternating), prints MB/s of both and their ratio.
 //   archive_bench <work folder> [rounds]
 #include "archive.h"
+#include "file_tree.h"
 
 #include <windows.h>
 #include <zlib.h>
@@ -183,24 +184,6 @@ uint64_t MakeArchive(const std::wstring& path, std::vector<Entry>* entries) {
     return total;
 }
 
-void RemoveTree(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE f = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (f != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring n = fd.cFileName;
-            if (n == L"." || n == L"..")
-                continue;
-            std::wstring p = dir + L"\\" + n;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(p);
-            else
-                DeleteFileW(p.c_str());
-        } while (FindNextFileW(f, &fd));
-        FindClose(f);
-    }
-    RemoveDirectoryW(dir.c_str());
-}
 
 // The limit: the archive's central directory read directly, each item's compressed bytes read
 // and inflated with zlib, and the result written to its file.

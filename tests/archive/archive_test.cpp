@@ -1,4 +1,5 @@
 #include "archive.h"
+#include "file_tree.h"
 #include "zip_builder.h"
 
 #include <gtest/gtest.h>
@@ -57,25 +58,6 @@ std::string ReadBytes(const std::wstring& path) {
                                          << ", first difference at " << at;
 }
 
-void RemoveTree(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE f = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (f != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring n = fd.cFileName;
-            if (n == L"." || n == L"..")
-                continue;
-            std::wstring p = dir + L"\\" + n;
-            SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(p);
-            else
-                DeleteFileW(p.c_str());
-        } while (FindNextFileW(f, &fd));
-        FindClose(f);
-    }
-    RemoveDirectoryW(dir.c_str());
-}
 
 uint64_t Ticks(const FILETIME& t) {
     return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;

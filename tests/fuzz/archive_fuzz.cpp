@@ -6,6 +6,7 @@
 //   runs the fixture table, then COUNT random cases of SEED; exit 0 only when nothing failed.
 // archive_fuzz.exe WORKDIR SEED --case N   replays case N alone (files stay in WORKDIR\box).
 #include "archive.h"
+#include "file_tree.h"
 #include "fuzz_cases.h"
 #include "zip_mutator.h"
 
@@ -97,26 +98,6 @@ DWORD WINAPI Watchdog(void*) {
     }
 }
 
-void RemoveTree(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE f = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (f != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring n = fd.cFileName;
-            if (n == L"." || n == L"..")
-                continue;
-            std::wstring p = dir + L"\\" + n;
-            SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(p);
-            else
-                DeleteFileW(p.c_str());
-        } while (FindNextFileW(f, &fd));
-        FindClose(f);
-    }
-    SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(dir.c_str());
-}
 
 // Every path below dir but the sandbox and the fuzzer's own files.
 void ListTree(const std::wstring& dir, int depth, std::set<std::wstring>* out) {
