@@ -5,6 +5,7 @@
 
 #include <objbase.h>
 
+#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -101,6 +102,25 @@ void RecordPeakMemory(const CString& strLocalPath, ULONGLONG msElapsed) {
 #endif
 } // namespace
 
+// _wtoi64 as documented: a value past 64 bits saturates. The C library under Wine wraps it
+// instead, so "18446744073709551617" would read as 1 and one byte pass as the whole body.
+static long long ParseContentLength(const CString& strLength) {
+    const wchar_t* p = strLength;
+    while (*p == L' ' || *p == L'\t')
+        ++p;
+    bool negative = *p == L'-';
+    if (*p == L'-' || *p == L'+')
+        ++p;
+    long long n = 0;
+    for (; *p >= L'0' && *p <= L'9'; ++p) {
+        int digit = *p - L'0';
+        if (n > (LLONG_MAX - digit) / 10)
+            return negative ? LLONG_MIN : LLONG_MAX;
+        n = n * 10 + digit;
+    }
+    return negative ? -n : n;
+}
+
 CString GetTempDownloadFile() {
     wchar_t folder[MAX_PATH] = {};
     wchar_t name[MAX_PATH] = {};
@@ -129,7 +149,7 @@ DownloadResult DownloadToFile(const CString& strUrl, const CString& strLocalPath
     file->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, strLength);
     // Parsed in 64 bits: a length beyond 32 bits must not wrap to a smaller one and let a
     // truncated body pass as complete.
-    long long nLength = ::_wtoi64(strLength);
+    long long nLength = ParseContentLength(strLength);
 
     std::unique_ptr<BYTE[]> buffer(new BYTE[kReadSize]);
     if (nLength == 0) {
