@@ -257,9 +257,8 @@ DWORD ExtractItem(ArchiveHandleData* h, int index, const wchar_t* targetName) {
 
 } // namespace
 
-ArchiveHandle ArchiveOpen(const wchar_t* fileName) {
-    if (!fileName)
-        return nullptr;
+namespace {
+ArchiveHandle OpenWith(const std::function<bool(CArchiveFile&)>& open) {
     try {
         std::unique_ptr<ArchiveHandleData> h(new ArchiveHandleData);
         DWORD n = GetCurrentDirectoryW(MAX_PATH, h->base);
@@ -271,7 +270,7 @@ ArchiveHandle ArchiveOpen(const wchar_t* fileName) {
             h->base[n] = L'\\';
             h->base[n + 1] = 0;
         }
-        if (!h->file.Open(fileName))
+        if (!open(h->file))
             return nullptr;
         zlib_filefunc64_def hooks;
         CArchiveFile::FillHooks(&hooks);
@@ -290,6 +289,17 @@ ArchiveHandle ArchiveOpen(const wchar_t* fileName) {
     } catch (...) {
         return nullptr;
     }
+}
+} // namespace
+
+ArchiveHandle ArchiveOpen(const wchar_t* fileName) {
+    if (!fileName)
+        return nullptr;
+    return OpenWith([fileName](CArchiveFile& file) { return file.Open(fileName); });
+}
+
+ArchiveHandle ArchiveOpenHandle(HANDLE hFile) {
+    return OpenWith([hFile](CArchiveFile& file) { return file.OpenHandle(hFile); });
 }
 
 DWORD ArchiveGetItem(ArchiveHandle handle, int index, ArchiveItem* item) {
@@ -340,15 +350,20 @@ DWORD ArchiveExtractAll(const wchar_t* fileName,
                         const std::function<void(int done, int count)>& progress) {
     std::unique_ptr<ArchiveHandleData, DWORD (*)(ArchiveHandle)> h(ArchiveOpen(fileName),
                                                                    ArchiveClose);
+    return ArchiveExtractAllFrom(h.get(), progress);
+}
+
+DWORD ArchiveExtractAllFrom(ArchiveHandle handle,
+                            const std::function<void(int done, int count)>& progress) {
     ArchiveItem item;
-    ArchiveGetItem(h.get(), -1, &item);
+    ArchiveGetItem(handle, -1, &item);
     int count = item.index;
     if (progress)
         progress(0, count);
-    DWORD first = h ? AR_OK : AR_NOFILE;
+    DWORD first = handle ? AR_OK : AR_NOFILE;
     for (int i = 0; i < count; ++i) {
-        DWORD r = ArchiveGetItem(h.get(), i, &item);
-        DWORD e = ArchiveExtractItem(h.get(), i, item.name);
+        DWORD r = ArchiveGetItem(handle, i, &item);
+        DWORD e = ArchiveExtractItem(handle, i, item.name);
         if (first == AR_OK)
             first = r != AR_OK ? r : e;
         if (progress)

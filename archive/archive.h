@@ -34,6 +34,10 @@ struct ArchiveHandleData;
 typedef ArchiveHandleData* ArchiveHandle;
 
 ArchiveHandle ArchiveOpen(const wchar_t* fileName);
+// ArchiveOpen over a file the caller already holds open with read access. The archive reads a
+// duplicate of the handle (the caller's handle stays the caller's to close); the two share one
+// file position, so the caller must not read through its handle while the archive is open.
+ArchiveHandle ArchiveOpenHandle(HANDLE hFile);
 DWORD ArchiveGetItem(ArchiveHandle handle, int index, ArchiveItem* item);
 DWORD ArchiveExtractItem(ArchiveHandle handle, int index, const wchar_t* targetName);
 DWORD ArchiveClose(ArchiveHandle handle);
@@ -45,3 +49,6 @@ DWORD ArchiveClose(ArchiveHandle handle);
 // do not stop the loop.
 DWORD ArchiveExtractAll(const wchar_t* fileName,
                         const std::function<void(int done, int count)>& progress = {});
+// The same loop over an archive already open (not closed here); AR_NOFILE for a null handle.
+DWORD ArchiveExtractAllFrom(ArchiveHandle handle,
+                            const std::function<void(int done, int count)>& progress = {});

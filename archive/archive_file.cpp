@@ -5,8 +5,25 @@
 
 bool CArchiveFile::Open(const wchar_t* fileName) {
     Close();
-    m_hFile = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    return Attach(CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool CArchiveFile::OpenHandle(HANDLE hFile) {
+    Close();
+    HANDLE dup = INVALID_HANDLE_VALUE;
+    if (hFile == nullptr || hFile == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), hFile, GetCurrentProcess(), &dup, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return false;
+    if (!Attach(dup))
+        return false;
+    m_nOsPos = UINT64_MAX; // the caller may have moved the shared file pointer anywhere
+    return true;
+}
+
+bool CArchiveFile::Attach(HANDLE hFile) {
+    m_hFile = hFile;
     if (m_hFile == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER size;

@@ -19,6 +19,8 @@ class CArchiveFile {
     ~CArchiveFile() { Close(); }
 
     bool Open(const wchar_t* fileName);
+    // Reads through a duplicate of hFile, from wherever its file pointer is.
+    bool OpenHandle(HANDLE hFile);
     void Close();
     bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 
@@ -33,6 +35,7 @@ class CArchiveFile {
     static void FillHooks(zlib_filefunc64_def* hooks);
 
   private:
+    bool Attach(HANDLE hFile);
     bool ReadAt(uint64_t pos, void* buf, DWORD size, DWORD* got);
 
     static const DWORD CACHE_SIZE = 65536;
