@@ -1,5 +1,7 @@
 #include "app.h"
 
+#include <commctrl.h>
+
 namespace {
 CWinApp* g_pApp = nullptr;
 
@@ -11,10 +13,48 @@ void RestrictDllSearch() {
     auto fn = reinterpret_cast<SetDefaultDllDirectoriesFn>(
         reinterpret_cast<void*>(::GetProcAddress(k32, "SetDefaultDllDirectories")));
     if (fn)
-        fn(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+        fn(LOAD_LIBRARY_SEARCH_SYSTEM32);
     ::SetDllDirectoryW(L"");
 }
+
+// Runs before every other global constructor of the program (priority 101 is the earliest
+// a program may take), so no object built at start-up can load a DLL before the restriction.
+struct CDllSearchRestriction {
+    CDllSearchRestriction() { RestrictDllSearch(); }
+};
+CDllSearchRestriction g_dllSearchRestriction __attribute__((init_priority(101)));
 } // namespace
+
+HMODULE LoadSystemLibrary(const wchar_t* pszName) {
+    wchar_t path[MAX_PATH];
+    UINT n = ::GetSystemDirectoryW(path, MAX_PATH);
+    size_t cchName = ::wcslen(pszName);
+    if (n == 0 || n + 1 + cchName >= MAX_PATH)
+        return nullptr;
+    path[n] = L'\\';
+    ::wcscpy(path + n + 1, pszName);
+    // The altered search path makes the DLL's own dependencies come from its folder too.
+    return ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+BOOL InitCommonControlsFromSystem(DWORD dwICC) {
+    // By name, so that the manifest's side-by-side version is the one taken; otherwise only
+    // System32 is searched. Older systems without the search flags get the System32 copy.
+    HMODULE h = ::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!h)
+        h = LoadSystemLibrary(L"comctl32.dll");
+    if (!h)
+        return FALSE;
+    typedef BOOL(WINAPI * InitFn)(const INITCOMMONCONTROLSEX*);
+    auto fn = reinterpret_cast<InitFn>(
+        reinterpret_cast<void*>(::GetProcAddress(h, "InitCommonControlsEx")));
+    if (!fn)
+        return FALSE;
+    INITCOMMONCONTROLSEX icc = {};
+    icc.dwSize = sizeof(icc);
+    icc.dwICC = dwICC;
+    return fn(&icc);
+}
 
 CWinApp::CWinApp(const wchar_t* pszAppName) {
     if (pszAppName)

@@ -29,6 +29,14 @@ class CWinApp {
     void Startup(HINSTANCE hInstance);
 };
 
+// Loads a system DLL from the System32 folder by full path; null when that fails. For DLLs
+// that are no KnownDLLs, which a DLL of the same name beside the program could otherwise replace.
+HMODULE LoadSystemLibrary(const wchar_t* pszName);
+
+// InitCommonControlsEx through comctl32.dll loaded at run time, after the DLL search is
+// restricted: imported, it would load (and start loading its own DLLs) before any of our code.
+BOOL InitCommonControlsFromSystem(DWORD dwICC);
+
 // The main window of the application, or null.
 inline HWND AppMainWindow() {
     CWinApp* app = CWinApp::Instance();

@@ -1,7 +1,10 @@
 // Internet session and HTTP file classes over WinINet. Failures raise CInternetException,
 // which carries the WinINet or system error code of the failed call.
+// wininet.dll is no KnownDLL, so it is not imported: it is loaded from System32 by full path
+// at the first use, and a copy beside the program is never taken in its place.
 #pragma once
 
+#include "app.h"
 #include "cstring.h"
 #include "exception.h"
 
@@ -9,6 +12,9 @@
 #include <wininet.h>
 
 #include <memory>
+
+// InternetCloseHandle through the run-time table (nothing to close when WinINet is absent).
+void CloseInternetHandle(HINTERNET h);
 
 class CInternetException : public CException {
   public:
@@ -28,7 +34,7 @@ class CInternetHandle {
     explicit operator bool() const { return m_h != nullptr; }
     void Close() {
         if (m_h)
-            ::InternetCloseHandle(m_h);
+            CloseInternetHandle(m_h);
         m_h = nullptr;
     }
 

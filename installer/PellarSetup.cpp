@@ -3,7 +3,6 @@
 #include "app.h"
 #include "globals.h"
 
-#include <commctrl.h>
 #include <cstdlib>
 
 class CPellarSetupApp : public CWinApp {
@@ -14,10 +13,7 @@ class CPellarSetupApp : public CWinApp {
 CPellarSetupApp theApp;
 
 BOOL CPellarSetupApp::InitInstance() {
-    INITCOMMONCONTROLSEX icc = {};
-    icc.dwSize = sizeof(icc);
-    icc.dwICC = 0xFF;
-    ::InitCommonControlsEx(&icc);
+    InitCommonControlsFromSystem(0xFF);
     CWinApp::InitInstance();
     // The wizard always opens in Simplified Chinese, whatever the system language.
     InitInstallerGlobals();
