@@ -5,8 +5,13 @@
 
 #include <objbase.h>
 
+#ifdef RUNVEL_UPDATE_KEY
+#include "signature.h"
+#endif
+
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -100,6 +105,32 @@ void RecordPeakMemory(const CString& strLocalPath, ULONGLONG msElapsed) {
         out.Write(line, static_cast<DWORD>(n));
 }
 #endif
+
+#ifdef RUNVEL_UPDATE_KEY
+// Fetches "<strUrl>.sig" and checks it over the digest of the stored body: TRUE only for a
+// signature of exactly the right size made with the embedded key.
+BOOL FetchAndVerifySignature(CInternetSession& session, const CString& strUrl,
+                             const BYTE digest[32], BYTE signature[UPDATE_SIGNATURE_SIZE]) {
+    std::unique_ptr<CHttpFile> file = session.OpenURL(strUrl + L".sig", kDownloadFlags);
+    CString strStatus;
+    file->QueryInfo(HTTP_QUERY_STATUS_CODE, strStatus);
+    if (strStatus != L"200")
+        return FALSE;
+    // One byte more than a signature is read, so that a longer body is refused.
+    BYTE buffer[UPDATE_SIGNATURE_SIZE + 1];
+    UINT total = 0;
+    while (total < sizeof(buffer)) {
+        UINT got = file->Read(buffer + total, sizeof(buffer) - total);
+        if (got == 0)
+            break;
+        total += got;
+    }
+    if (total != UPDATE_SIGNATURE_SIZE)
+        return FALSE;
+    memcpy(signature, buffer, UPDATE_SIGNATURE_SIZE);
+    return VerifyUpdateDigest(digest, signature, UPDATE_SIGNATURE_SIZE, GetUpdatePublicKey());
+}
+#endif
 } // namespace
 
 // _wtoi64 as documented: a value past 64 bits saturates. The C library under Wine wraps it
@@ -170,6 +201,10 @@ DownloadResult DownloadToFile(const CString& strUrl, const CString& strLocalPath
         return DL_FAILED;
     }
 
+#ifdef RUNVEL_UPDATE_KEY
+    // The digest covers exactly the bytes written to the part file.
+    CUpdateHash hash;
+#endif
     long long remaining = nLength;
     while (remaining > 0) {
         UINT want = remaining < kReadSize ? static_cast<UINT>(remaining) : kReadSize;
@@ -178,17 +213,38 @@ DownloadResult DownloadToFile(const CString& strUrl, const CString& strLocalPath
             break;
         if (!part.Write(buffer.get(), got))
             return DL_FAILED;
+#ifdef RUNVEL_UPDATE_KEY
+        hash.Update(buffer.get(), got);
+#endif
         remaining -= got;
     }
     file->Close();
+#ifdef RUNVEL_UPDATE_KEY
+    if (remaining > 0)
+        return DL_SHORT;
+    BYTE digest[32];
+    BYTE signature[UPDATE_SIGNATURE_SIZE];
+    if (!hash.Finish(digest) || !FetchAndVerifySignature(session, strUrl, digest, signature))
+        return DL_BADSIGNATURE; // the part file goes with removePart
+    session.Close();
+    // The signature is in place before the archive, so a stored archive always has one.
+    CString strSignature = strLocalPath + L".sig";
+    if (!WriteSignatureFile(strSignature, signature))
+        return DL_FAILED;
+    CDeleteOnExit removeSignature(strSignature);
+#else
     session.Close();
     if (remaining > 0)
         return DL_SHORT;
+#endif
     if (!part.Close())
         return DL_FAILED;
     if (!::MoveFileExW(strPart, strLocalPath, MOVEFILE_REPLACE_EXISTING))
         return DL_FAILED;
     removePart.Release();
+#ifdef RUNVEL_UPDATE_KEY
+    removeSignature.Release();
+#endif
 #ifdef RUNVEL_BENCH
     RecordPeakMemory(strLocalPath, ::GetTickCount64() - msStart);
 #endif

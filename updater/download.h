@@ -29,12 +29,13 @@ BOOL StartDownloadWith(const CString& strUrl, const CString& strLocalPath,
                        PFN_CREATETHREAD pfnCreateThread);
 
 enum DownloadResult {
-    DL_STORED,   // the whole announced body is at the local path
-    DL_FAILED,   // no connection, read error, or the file could not be written
-    DL_STATUS,   // status other than 200
-    DL_NOLENGTH, // no usable Content-Length: body read and discarded
-    DL_NEGATIVE, // negative Content-Length: nothing read
-    DL_SHORT,    // the body ended before the announced length
+    DL_STORED,       // the whole announced body is at the local path
+    DL_FAILED,       // no connection, read error, or the file could not be written
+    DL_STATUS,       // status other than 200
+    DL_NOLENGTH,     // no usable Content-Length: body read and discarded
+    DL_NEGATIVE,     // negative Content-Length: nothing read
+    DL_SHORT,        // the body ended before the announced length
+    DL_BADSIGNATURE, // builds with an update key: "<URL>.sig" missing or not a valid signature
 };
 
 // The worker's download without the thread and the message: fetch strUrl and store its body

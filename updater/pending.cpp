@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <functional>
 
+#ifdef RUNVEL_UPDATE_KEY
+#include "signature.h"
+#endif
+
 namespace {
 // Calls fn with the full path of every file (not folder) matching pattern, in search order.
 void ForEachFile(const CString& strPattern, const std::function<void(const CFileFind&)>& fn) {
@@ -35,13 +39,59 @@ void VersionFromTitle(const CString& strTitle, int& nFirst, int& nSecond) {
     nSecond = ::_wtoi(strTitle.Mid(5, 8));
 }
 
+#ifdef RUNVEL_UPDATE_KEY
+namespace {
+// Owns one file handle.
+class CReadHandle {
+  public:
+    explicit CReadHandle(HANDLE h) : m_h(h) {}
+    ~CReadHandle() {
+        if (m_h != INVALID_HANDLE_VALUE)
+            ::CloseHandle(m_h);
+    }
+    CReadHandle(const CReadHandle&) = delete;
+    CReadHandle& operator=(const CReadHandle&) = delete;
+    HANDLE Get() const { return m_h; }
+    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
+
+  private:
+    HANDLE m_h;
+};
+
+// Extracts the archive only when "<strPath>.sig" verifies over the bytes read through the
+// very handle the extraction reads, opened without write or delete sharing: nobody can change
+// or replace the file between the check and the extraction.
+DWORD ExtractSignedArchive(const CString& strPath) {
+    BYTE signature[UPDATE_SIGNATURE_SIZE];
+    if (!ReadSignatureFile(strPath + L".sig", signature))
+        return AR_NOFILE;
+    CReadHandle file(::CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid() ||
+        !VerifyUpdateHandle(file.Get(), signature, UPDATE_SIGNATURE_SIZE, GetUpdatePublicKey()))
+        return AR_NOFILE;
+    ArchiveHandle archive = ArchiveOpenHandle(file.Get());
+    if (!archive)
+        return AR_NOFILE;
+    DWORD result = ArchiveExtractAllFrom(archive);
+    ArchiveClose(archive);
+    return result;
+}
+} // namespace
+#endif
+
 BOOL ApplyUpdateArchiveIn(const CString& strAppFolder, const CString& strPath) {
     wchar_t saved[1024] = {};
     DWORD n = ::GetCurrentDirectoryW(1024, saved);
     bool haveSaved = n > 0 && n < 1024;
     DWORD result = AR_NOFILE;
+#ifdef RUNVEL_UPDATE_KEY
+    if (::SetCurrentDirectoryW(strAppFolder))
+        result = ExtractSignedArchive(strPath);
+#else
     if (::SetCurrentDirectoryW(strAppFolder))
         result = ArchiveExtractAll(strPath);
+#endif
     if (haveSaved)
         ::SetCurrentDirectoryW(saved);
     return result == AR_OK;
@@ -64,6 +114,10 @@ void ApplyPendingUpdatesIn(const CString& strAppFolder) {
 void DeletePendingUpdatesIn(const CString& strAppFolder) {
     ForEachFile(strAppFolder + L"UpdateZip\\*.zip",
                 [](const CFileFind& found) { ::DeleteFileW(found.GetFilePath()); });
+#ifdef RUNVEL_UPDATE_KEY
+    ForEachFile(strAppFolder + L"UpdateZip\\*.zip.sig",
+                [](const CFileFind& found) { ::DeleteFileW(found.GetFilePath()); });
+#endif
 }
 
 void DeleteStaleDownloadsIn(const CString& strAppFolder) {

@@ -5,18 +5,29 @@
   tessaly-publish.py index OUTDIR --base-url URL   write OUTDIR/zip.html listing every archive
   tessaly-publish.py serve OUTDIR [--host H] [--port P] [--seconds S]
                                                     serve OUTDIR (zip.html rewritten for H:P)
+  tessaly-publish.py keygen PREFIX                  make PREFIX.pem (private key, keep it
+                                                    secret) and PREFIX.pub (the public key
+                                                    for -DRUNVEL_UPDATE_PUBLIC_KEY=PREFIX.pub)
+  tessaly-publish.py sign KEY.pem ARCHIVE...        write ARCHIVE.sig beside every archive
 
 VERSION is 13 digits: the 5-digit main version and the 8-digit minor version (yyyymmdd), for
 example 1000820090415. The updater reads the version back from the archive's file name, takes
 the file name from the URL's last path segment, and extracts entries relative to the install
 folder, so names and URLs that it would misread are refused here.
+
+Signed updates: an updater built with a public key fetches ARCHIVE_URL + ".sig" and takes an
+archive only if it holds the ECDSA P-256 / SHA-256 signature of the archive's exact bytes, as
+64 raw bytes r||s. The public key file is the 64 raw bytes X||Y of the point. Keys and
+signatures are made with the openssl command.
 """
 
 import argparse
 import http.server
 import os
 import re
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 import zipfile
@@ -182,6 +193,116 @@ def serve(outdir, host, port, seconds, ready=None):
         server.server_close()
 
 
+# SubjectPublicKeyInfo of a P-256 key, up to the uncompressed point 04||X||Y.
+P256_SPKI_PREFIX = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d030107034200")
+
+
+def openssl(*args, data=None):
+    try:
+        r = subprocess.run(["openssl"] + list(args), input=data, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, check=False)
+    except FileNotFoundError:
+        raise PublishError("the openssl command is needed for keys and signatures")
+    if r.returncode != 0:
+        raise PublishError("openssl %s: %s" % (args[0], r.stderr.decode(errors="replace").strip()))
+    return r.stdout
+
+
+def public_key_raw(key_pem):
+    """The 64-byte X||Y form the updater embeds, from a private or public PEM key."""
+    with open(key_pem, "rb") as f:
+        pem = f.read()
+    pub = b"-----BEGIN PUBLIC KEY-----" in pem
+    der = openssl("pkey", *(["-pubin"] if pub else []), "-pubout", "-outform", "DER", data=pem)
+    if len(der) != len(P256_SPKI_PREFIX) + 65 or not der.startswith(P256_SPKI_PREFIX + b"\x04"):
+        raise PublishError("%s: not a P-256 key" % key_pem)
+    return der[-64:]
+
+
+def der_signature_to_raw(der):
+    """ECDSA-Sig-Value ::= SEQUENCE { r INTEGER, s INTEGER } to 32-byte r || 32-byte s."""
+    def length(i):
+        n = der[i]
+        if n < 0x80:
+            return n, i + 1
+        k = n & 0x7F
+        if k == 0 or k > 2:
+            raise PublishError("bad signature encoding")
+        return int.from_bytes(der[i + 1:i + 1 + k], "big"), i + 1 + k
+
+    try:
+        if der[0] != 0x30:
+            raise PublishError("bad signature encoding")
+        n, i = length(1)
+        if i + n != len(der):
+            raise PublishError("bad signature encoding")
+        out = b""
+        for _ in range(2):
+            if der[i] != 0x02:
+                raise PublishError("bad signature encoding")
+            n, i = length(i + 1)
+            value = int.from_bytes(der[i:i + n], "big")
+            if value.bit_length() > 256:
+                raise PublishError("bad signature encoding")
+            out += value.to_bytes(32, "big")
+            i += n
+    except IndexError:
+        raise PublishError("bad signature encoding")
+    if i != len(der):
+        raise PublishError("bad signature encoding")
+    return out
+
+
+def keygen(prefix):
+    private, public = prefix + ".pem", prefix + ".pub"
+    for path in (private, public):
+        if os.path.exists(path):
+            raise PublishError("%s exists; not overwritten" % path)
+    folder = os.path.dirname(os.path.abspath(private))
+    os.makedirs(folder, exist_ok=True)
+    old = os.umask(0o077)
+    try:
+        openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256",
+                "-out", private)
+    finally:
+        os.umask(old)
+    with open(public, "wb") as f:
+        f.write(public_key_raw(private))
+    return private, public
+
+
+def sign(key_pem, archive):
+    """Writes archive + ".sig": the raw signature of the archive's bytes, checked once more
+    against the public key before it is kept."""
+    raw_pub = public_key_raw(key_pem)
+    der = openssl("dgst", "-sha256", "-sign", key_pem, "-binary", archive)
+    raw = der_signature_to_raw(der)
+    with tempfile.TemporaryDirectory() as tmp:
+        pub = os.path.join(tmp, "pub.der")
+        sig = os.path.join(tmp, "sig.der")
+        with open(pub, "wb") as f:
+            f.write(P256_SPKI_PREFIX + b"\x04" + raw_pub)
+        with open(sig, "wb") as f:
+            f.write(raw_to_der_signature(raw))
+        openssl("dgst", "-sha256", "-verify", pub, "-keyform", "DER", "-signature", sig, archive)
+    target = archive + ".sig"
+    with open(target + ".part", "wb") as f:
+        f.write(raw)
+    os.replace(target + ".part", target)
+    return target
+
+
+def raw_to_der_signature(raw):
+    def integer(b):
+        b = b.lstrip(b"\x00") or b"\x00"
+        if b[0] & 0x80:
+            b = b"\x00" + b
+        return b"\x02" + bytes([len(b)]) + b
+
+    body = integer(raw[:32]) + integer(raw[32:])
+    return b"\x30" + bytes([len(body)]) + body
+
+
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     sub = p.add_subparsers(dest="cmd", required=True)
@@ -197,12 +318,23 @@ def main(argv=None):
     a.add_argument("--host", default="127.0.0.1")
     a.add_argument("--port", type=int, default=8080)
     a.add_argument("--seconds", type=float, default=0)
+    a = sub.add_parser("keygen", help="make a key pair for signed updates")
+    a.add_argument("prefix")
+    a = sub.add_parser("sign", help="sign archives (ARCHIVE.sig beside each)")
+    a.add_argument("key")
+    a.add_argument("archive", nargs="+")
     args = p.parse_args(argv)
     try:
         if args.cmd == "pack":
             print(pack(args.version, args.folder, args.outdir))
         elif args.cmd == "index":
             print(index(args.outdir, args.base_url))
+        elif args.cmd == "keygen":
+            for path in keygen(args.prefix):
+                print(path)
+        elif args.cmd == "sign":
+            for archive in args.archive:
+                print(sign(args.key, archive))
         else:
             serve(args.outdir, args.host, args.port, args.seconds)
     except PublishError as e:
