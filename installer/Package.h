@@ -25,6 +25,15 @@ class CCopyProgress {
     virtual void Step() = 0;
 };
 
+// Where the package of hSource lies. Unsigned, the last 4 bytes give its length and it ends
+// right before them. When they do not describe a package there and the PE certificate table
+// (appended by Authenticode signing) ends at the end of the file, the trailer is read from just
+// before that table instead.
+CopyResult LocatePackage(HANDLE hSource, ULONGLONG& nStart, ULONGLONG& nLength);
+// The certificate table's file offset and size from the image's security directory; FALSE
+// when hFile is no PE image or has none.
+BOOL GetCertificateTable(HANDLE hFile, ULONGLONG nFileSize, ULONGLONG& nOffset, ULONGLONG& nSize);
+
 // Copies the package of hSource (an installer file) to hDest, chunk by chunk, each chunk
 // flushed before the next is read. The range is (N + 1) / PACKAGE_CHUNK, cut to 16 bits.
 CopyResult CopyPackage(HANDLE hSource, HANDLE hDest, CCopyProgress& progress);
