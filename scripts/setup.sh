@@ -14,6 +14,8 @@ packages=(
   fonts-wqy-microhei fonts-wine fonts-liberation
   cmake make python3 bzip2 xz-utils dpkg-dev ca-certificates
   googletest zip unzip
+  # update keys and signatures, installer signing, and Wine's bcrypt ECDSA (through GnuTLS)
+  openssl osslsigncode libgnutls30:i386
 )
 
 missing() {
