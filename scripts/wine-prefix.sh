@@ -39,6 +39,11 @@ with open(sys.argv[1], "wb") as f:
     f.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
 PY
 DISPLAY= wine regedit 'C:\project-setup.reg' >/dev/null 2>&1
+# The user's shell folders are links to the host's home: make them the prefix's own, so
+# shortcuts and files the programs write stay inside the throwaway prefix.
+for link in "$WINEPREFIX"/drive_c/users/*/*; do
+  if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
+done
 fonts="$WINEPREFIX/drive_c/windows/Fonts"
 mkdir -p "$fonts"
 for f in marlett symbol webdings wingding; do
