@@ -122,26 +122,16 @@ class CCurrentDirectory {
 // Extracts every entry of the archive into the current directory, one progress step each.
 // True only when the archive opened and every entry was written.
 bool ExtractPackage(const CString& strZip, CProgressCtrl& progress) {
-    ArchiveHandle hArchive = ArchiveOpen(strZip);
-    ArchiveItem item = {};
-    int count = 0;
-    if (hArchive && ArchiveGetItem(hArchive, -1, &item) == AR_OK)
-        count = item.index;
-    progress.ShowWindow(SW_SHOW);
-    progress.SetRange(0, static_cast<short>(count));
-    bool ok = hArchive != nullptr;
-    for (int i = 0; i < count; ++i) {
-        DWORD r = ArchiveGetItem(hArchive, i, &item);
-        if (r == AR_OK)
-            r = ArchiveExtractItem(hArchive, i, item.name);
-        if (r != AR_OK)
-            ok = false;
+    DWORD r = ArchiveExtractAll(strZip, [&progress](int done, int count) {
+        if (done == 0) {
+            progress.ShowWindow(SW_SHOW);
+            progress.SetRange(0, static_cast<short>(count));
+            return;
+        }
         progress.StepIt();
         PumpMessages();
-    }
-    if (hArchive)
-        ArchiveClose(hArchive);
-    return ok;
+    });
+    return r == AR_OK;
 }
 } // namespace
 
