@@ -4,6 +4,7 @@ archives (when downloading and again when applying), a signed installer still in
 neither program loads a DLL dropped beside it."""
 
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -187,6 +188,41 @@ def drive_install(installer, folder, env=None):
     return out.decode("utf-8", "replace")
 
 
+class KeptShortcuts:
+    """Puts the prefix's product shortcuts back as they were before an installation here."""
+
+    def __init__(self):
+        self.saved = {}
+
+    def __enter__(self):
+        for path in self.paths():
+            self.saved[path] = None
+            if os.path.exists(path):
+                with open(path, "rb") as f:
+                    self.saved[path] = f.read()
+        return self
+
+    def __exit__(self, *exc):
+        for path, data in self.saved.items():
+            if data is None:
+                if os.path.exists(path):
+                    os.remove(path)
+            else:
+                with open(path, "wb") as f:
+                    f.write(data)
+
+    @staticmethod
+    def paths():
+        users = os.path.join(prefix_path("C:\\users"))
+        found = []
+        for user in os.listdir(users) if os.path.isdir(users) else []:
+            home = os.path.join(users, user)
+            found.append(os.path.join(home, "Desktop", "Tessaly1.0.lnk"))
+            found.append(os.path.join(home, "AppData", "Roaming", "Microsoft", "Windows",
+                                      "Start Menu", "Programs", "Tessaly", "Tessaly1.0.lnk"))
+        return found
+
+
 def prefix_path(win):
     """A C:\\ path of the Wine prefix as a host path."""
     prefix = os.environ.get("WINEPREFIX") or os.path.join(
@@ -215,11 +251,16 @@ class SignedInstallerTest(unittest.TestCase):
         self.assertEqual(package, data[offset - 4 - len(package):offset - 4])
         verify = subprocess.run(["osslsigncode", "verify", "-in", signed],
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT).stdout.decode()
-        self.assertIn("Number of signatures: 1", verify)
+        # The signature covers exactly this file (the certificate itself is not trusted).
+        current = re.search(r"Current message digest\s*:\s*([0-9A-F]+)", verify)
+        calculated = re.search(r"Calculated message digest\s*:\s*([0-9A-F]+)", verify)
+        self.assertTrue(current and calculated, verify)
+        self.assertEqual(current.group(1), calculated.group(1), verify)
 
         folder = "C:\\Program Files\\Tessaly Signed"
         shutil.rmtree(prefix_path(folder), ignore_errors=True)
-        out = drive_install(signed, folder)
+        with KeptShortcuts():
+            out = drive_install(signed, folder)
         self.assertIn("result=ok", out, out)
         installed = prefix_path(folder)
         for name in ("Update.exe", "Orvane.exe", os.path.join("Sys", "Config.ini")):
@@ -279,7 +320,8 @@ class DllSearchTest(SignedUpdateCase):
             run_tool(PACK, "--stub", STUB, "--zip", SAMPLE_ZIP, "--out", installer)
             target = "C:\\Program Files\\Tessaly Planted"
             shutil.rmtree(prefix_path(target), ignore_errors=True)
-            out = drive_install(installer, target, env=self.wine_env())
+            with KeptShortcuts():
+                out = drive_install(installer, target, env=self.wine_env())
             self.assertEqual([], markers(folder))
             self.assertIn("result=ok", out, out)
             shutil.rmtree(prefix_path(target), ignore_errors=True)
