@@ -1,6 +1,7 @@
 // The version list loop against the plain loop it replaced (search from the front, delete the
 // two tags, search again): the same downloads in the same order for lists built to join tags
 // out of their pieces, nest them and leave strays; and the cap on workers per start.
+#include "plain_version_loop.h"
 #include "version_check.h"
 
 #include <gtest/gtest.h>
@@ -12,38 +13,9 @@
 
 namespace {
 
-typedef std::vector<std::pair<std::wstring, std::wstring>> Starts;
+using hardening::PlainLoop;
 
-// The loop as it was: quadratic in the list, kept here as the reference.
-BOOL PlainLoop(const CString& strText, int first0, int second0, const CString& strAppFolder,
-               const StartDownloadFn& startDownload) {
-    int a = strText.Find(L"<ovVersionList>");
-    int b = strText.Find(L"</ovVersionList>");
-    if (a < 0 || b < 0)
-        return FALSE;
-    CString body = strText.Mid(a, b + 16 - a);
-    body = body.GetLength() >= 31 ? body.Mid(15, body.GetLength() - 31) : CString();
-    BOOL started = FALSE;
-    for (;;) {
-        int p = body.Find(L"<Version>");
-        int q = body.Find(L"</Version>");
-        if (p < 0 || q < 0)
-            break;
-        CString entry = q >= p + 9 ? body.Mid(p + 9, q - (p + 9)) : CString();
-        int main = ::_wtoi(entry.Left(5));
-        int minor = ::_wtoi(entry.Mid(5, 8));
-        CString url = entry.Mid(13);
-        CString name = FileNameFromUrl(url);
-        if (main == first0 && minor > second0 && IsPlainFileName(name)) {
-            if (startDownload(url, strAppFolder + L"UpdateZip\\" + name))
-                started = TRUE;
-        }
-        body.Delete(p, 9);
-        if (q > p)
-            body.Delete(q - 9, 10);
-    }
-    return started;
-}
+typedef std::vector<std::pair<std::wstring, std::wstring>> Starts;
 
 struct Rng {
     uint64_t s;
