@@ -5,7 +5,7 @@
 # Usage: bench/hardening.sh [kills=40] [seed=20261211]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-b="${BUILD_DIR:-$top/build/b}"
+b=$(realpath -m "${BUILD_DIR:-$top/build/b}")
 kills=${1:-40}
 seed=${2:-20261211}
 [ -f "$b/CMakeCache.txt" ] || "$top/scripts/build.sh" >/dev/null
@@ -15,6 +15,7 @@ export WINEPREFIX="${WINEPREFIX:-$top/build/wineprefix-hardening}"
 work="$b/tests/hardening"
 drives="$work/drives-bench"
 mkdir -p "$work"
+"$top/scripts/wine-prefix.sh" # the drives are mapped into it
 bash "$top/tests/hardening/drives.sh" up "$drives"
 trap 'bash "$top/tests/hardening/drives.sh" down "$drives"' EXIT
 
