@@ -4,7 +4,6 @@ lying and huge responses. The lobby must start once and the updater end, every r
 but whole archives may ever wait in "UpdateZip"."""
 
 import os
-import random
 import socket
 import subprocess
 import sys

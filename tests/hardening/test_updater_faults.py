@@ -206,8 +206,7 @@ class FullDriveTest(FaultCase):
         # Items before the big one are replaced; the big one cannot be written whole. The
         # version stays, the archive goes, the version file stays readable; the next check
         # fetches the update again.
-        with open(self.path("Skin", "old.txt") if os.path.isdir(self.path("Skin"))
-                  else self.path("old.txt"), "wb") as f:
+        with open(self.path("old.txt"), "wb") as f:
             f.write(b"old\r\n")
         files = {"old.txt": b"new\r\n", "Skin/big.bin": b"A" * (6 << 20)}
         with open(self.path("UpdateZip", NAME), "wb") as f:
