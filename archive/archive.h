@@ -7,25 +7,27 @@
 
 // Result codes (ArchiveOpen reports failure as a null handle instead).
 const DWORD AR_OK = 0x00000000;
-const DWORD AR_NOFILE = 0x00000200;   // archive cannot be opened / is no archive; output cannot be created
-                                      // (also: output path longer than MAX_PATH - 1 units)
-const DWORD AR_WRITE = 0x00000400;    // writing the output file failed
-const DWORD AR_CORRUPT = 0x00000700;  // local header disagrees with the central record, method not 0/8,
-                                      // or a central record cannot be read (nothing after it is reachable)
+const DWORD AR_NOFILE = 0x00000200; // archive cannot be opened / is no archive; output cannot be
+                                    // created (also: output path longer than MAX_PATH - 1 units)
+const DWORD AR_WRITE = 0x00000400; // writing the output file failed
+const DWORD AR_CORRUPT =
+    0x00000700; // local header disagrees with the central record, method not 0/8,
+                // or a central record cannot be read (nothing after it is reachable)
 const DWORD AR_READ = 0x00000800;     // local extra field cannot be read
 const DWORD AR_PASSWORD = 0x00001000; // encryption check byte does not match
-const DWORD AR_ARGS = 0x00010000;     // null handle, index out of range, or a name that leaves the base folder
-                                      // (a ".." component), names a device (CON, NUL, COM1...)
-                                      // or is stored with more than 259 bytes
-const DWORD AR_INFLATE = 0x05000000;  // reading/inflating failed, data ended early, or CRC-32 mismatch
+const DWORD AR_ARGS = 0x00010000; // null handle, index out of range, or a name that leaves the base
+                                  // folder (a ".." component), names a device (CON, NUL, COM1...)
+                                  // or is stored with more than 259 bytes
+const DWORD AR_INFLATE =
+    0x05000000; // reading/inflating failed, data ended early, or CRC-32 mismatch
 
 struct ArchiveItem {
-    int index;                 // item position; for index -1 the item count
-    wchar_t name[MAX_PATH];    // cleaned name, NUL-terminated
-    DWORD attributes;          // FILE_ATTRIBUTE_* bits
-    FILETIME accessTime;       // UTC
-    FILETIME createTime;       // UTC
-    FILETIME writeTime;        // UTC
+    int index;              // item position; for index -1 the item count
+    wchar_t name[MAX_PATH]; // cleaned name, NUL-terminated
+    DWORD attributes;       // FILE_ATTRIBUTE_* bits
+    FILETIME accessTime;    // UTC
+    FILETIME createTime;    // UTC
+    FILETIME writeTime;     // UTC
     DWORD compressedSize;
     DWORD size;
 };

@@ -184,7 +184,6 @@ uint64_t MakeArchive(const std::wstring& path, std::vector<Entry>* entries) {
     return total;
 }
 
-
 // The limit: the archive's central directory read directly, each item's compressed bytes read
 // and inflated with zlib, and the result written to its file.
 void ExtractRaw(const std::wstring& zip, const std::wstring& base) {

@@ -58,7 +58,6 @@ std::string ReadBytes(const std::wstring& path) {
                                          << ", first difference at " << at;
 }
 
-
 uint64_t Ticks(const FILETIME& t) {
     return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }

@@ -98,7 +98,6 @@ DWORD WINAPI Watchdog(void*) {
     }
 }
 
-
 // Every path below dir but the sandbox and the fuzzer's own files.
 void ListTree(const std::wstring& dir, int depth, std::set<std::wstring>* out) {
     WIN32_FIND_DATAW fd;
