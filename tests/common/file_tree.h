@@ -5,8 +5,12 @@
 
 #include <string>
 
-// Deletes dir and everything below it, read-only entries included.
-inline void RemoveTree(const std::wstring& dir) {
+// Deletes a folder (with or without a trailing backslash) and everything below it,
+// read-only entries included.
+inline void RemoveTree(const std::wstring& path) {
+    std::wstring dir = path;
+    while (!dir.empty() && dir.back() == L'\\')
+        dir.pop_back();
     WIN32_FIND_DATAW fd;
     HANDLE f = FindFirstFileW((dir + L"\\*").c_str(), &fd);
     if (f != INVALID_HANDLE_VALUE) {

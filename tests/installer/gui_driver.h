@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "file_tree.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -64,7 +66,6 @@ class TempDir {
     std::wstring m_path;
 };
 
-void RemoveTree(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 bool DirExists(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path, bool* ok = nullptr);

@@ -401,7 +401,8 @@ TEST(SetupInstall, SecondInstallReplacesPackageFilesAndKeepsOthers) {
     for (int pass = 0; pass < 2; ++pass) {
         SCOPED_TRACE(pass);
         if (pass == 1) {
-            ASSERT_TRUE(WriteFileBytes(folder + L"Sys\\Config.ini", "changed"));
+            ASSERT_TRUE(WriteFileBytes(folder + L"Sys\\Config.ini", "changed"))
+                << "error " << GetLastError();
             ASSERT_TRUE(WriteFileBytes(folder + L"Skin\\mine.bmp", "user skin"));
             DeleteFileW(guard.s.GroupLink().c_str());
             ASSERT_TRUE(WriteFileBytes(guard.s.DesktopLink(), "stale"));
