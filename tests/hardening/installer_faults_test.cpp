@@ -29,27 +29,11 @@ int EnvInt(const char* name, int fallback) {
     return v && *v ? atoi(v) : fallback;
 }
 
-std::wstring WinPath(const char* unixPath) {
-    std::wstring s = L"Z:";
-    for (const char* p = unixPath; *p; ++p)
-        s += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-    return s;
-}
-
-void Put16(std::string& s, unsigned v) {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& s, unsigned long v) {
-    Put16(s, v & 0xFFFF);
-    Put16(s, (v >> 16) & 0xFFFF);
-}
-
 typedef std::map<std::string, std::string> Files; // name ("/" separated) -> bytes
 
 // A stored ZIP of the files, folders before their files.
 std::string StoredZip(const Files& files) {
-    std::vector<std::pair<std::string, std::string>> entries;
+    std::vector<ZipEntry> entries;
     std::map<std::string, bool> folders;
     for (const auto& f : files)
         for (size_t p = f.first.find('/'); p != std::string::npos; p = f.first.find('/', p + 1))
@@ -57,44 +41,8 @@ std::string StoredZip(const Files& files) {
                 folders[f.first.substr(0, p + 1)] = true,
                                               entries.push_back({f.first.substr(0, p + 1), ""});
     for (const auto& f : files)
-        entries.push_back(f);
-    std::string out, central;
-    for (const auto& e : entries) {
-        unsigned long crc = crc32(0, reinterpret_cast<const Bytef*>(e.second.data()),
-                                  static_cast<uInt>(e.second.size()));
-        std::string common;
-        Put16(common, 20);
-        Put16(common, 0);
-        Put16(common, 0); // stored
-        Put16(common, 0);
-        Put16(common, 0x3A78);
-        Put32(common, crc);
-        Put32(common, static_cast<unsigned long>(e.second.size()));
-        Put32(common, static_cast<unsigned long>(e.second.size()));
-        Put16(common, static_cast<unsigned>(e.first.size()));
-        Put16(common, 0);
-        unsigned long offset = static_cast<unsigned long>(out.size());
-        out += "PK\x03\x04" + common + e.first + e.second;
-        central += "PK\x01\x02";
-        Put16(central, 20);
-        central += common;
-        Put16(central, 0);
-        Put16(central, 0);
-        Put16(central, 0);
-        Put32(central, e.first.back() == '/' ? 0x10 : 0x20);
-        Put32(central, offset);
-        central += e.first;
-    }
-    unsigned long cd = static_cast<unsigned long>(out.size());
-    out += central + "PK\x05\x06";
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, static_cast<unsigned>(entries.size()));
-    Put16(out, static_cast<unsigned>(entries.size()));
-    Put32(out, static_cast<unsigned long>(central.size()));
-    Put32(out, cd);
-    Put16(out, 0);
-    return out;
+        entries.push_back({f.first, f.second});
+    return MakeZip(entries);
 }
 
 // The installer program followed by a package of the files and its length.

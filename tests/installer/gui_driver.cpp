@@ -1,6 +1,7 @@
 #include "gui_driver.h"
 
 #include <objbase.h>
+#include <zlib.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -370,6 +371,69 @@ std::string Utf8(const std::wstring& s) {
     std::string out(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), &out[0], n, nullptr,
                         nullptr);
+    return out;
+}
+
+std::wstring WinPath(const char* unixPath) {
+    std::wstring s = L"Z:";
+    for (const char* p = unixPath; *p; ++p)
+        s += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+    return s;
+}
+
+void Put16(std::string& s, unsigned v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+}
+void Put32(std::string& s, unsigned long v) {
+    Put16(s, v & 0xFFFF);
+    Put16(s, (v >> 16) & 0xFFFF);
+}
+
+std::string MakeZip(const std::vector<ZipEntry>& entries) {
+    std::string out, central;
+    for (const ZipEntry& e : entries) {
+        unsigned long crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()),
+                                  static_cast<uInt>(e.data.size()));
+        if (e.badCrc)
+            crc ^= 0x5A5A5A5A;
+        bool dir = !e.name.empty() && e.name.back() == '/';
+        unsigned long offset = static_cast<unsigned long>(out.size());
+        std::string common;
+        Put16(common, 20);     // version needed
+        Put16(common, 0);      // flags
+        Put16(common, 0);      // stored
+        Put16(common, 0);      // time
+        Put16(common, 0x3A78); // date 2009-03-24
+        Put32(common, crc);
+        Put32(common, static_cast<unsigned long>(e.data.size()));
+        Put32(common, static_cast<unsigned long>(e.data.size()));
+        Put16(common, static_cast<unsigned>(e.name.size()));
+        Put16(common, 0); // extra
+        out += "PK\x03\x04";
+        out += common;
+        out += e.name;
+        out += e.data;
+        central += "PK\x01\x02";
+        Put16(central, 20); // made by
+        central += common;
+        Put16(central, 0); // comment
+        Put16(central, 0); // disk
+        Put16(central, 0); // internal attributes
+        Put32(central, dir ? 0x10 : 0x20);
+        Put32(central, offset);
+        central += e.name;
+    }
+    unsigned long cdOffset = static_cast<unsigned long>(out.size());
+    out += central;
+    out += "PK\x05\x06";
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, static_cast<unsigned>(entries.size()));
+    Put16(out, static_cast<unsigned>(entries.size()));
+    Put32(out, static_cast<unsigned long>(central.size()));
+    Put32(out, cdOffset);
+    Put16(out, 0);
     return out;
 }
 

@@ -83,4 +83,18 @@ bool SaveScreen(const std::wstring& bmpPath);
 
 std::string Utf8(const std::wstring& s);
 
+// "Z:\..." path of a Unix path of the build.
+std::wstring WinPath(const char* unixPath);
+
+// ZIP fixtures written byte by byte.
+void Put16(std::string& s, unsigned v);
+void Put32(std::string& s, unsigned long v);
+struct ZipEntry {
+    std::string name; // a trailing "/" makes a folder entry
+    std::string data;
+    bool badCrc = false; // record a CRC-32 that does not match the data
+};
+// A ZIP of stored entries, in the order given, made on an MS-DOS host.
+std::string MakeZip(const std::vector<ZipEntry>& entries);
+
 } // namespace driver

@@ -19,13 +19,6 @@ namespace {
 const wchar_t kLink[] = L"Tessaly1.0.lnk";
 const wchar_t kTempZip[] = L"viDedeTmp.Zip";
 
-std::wstring WinPath(const char* unixPath) {
-    std::wstring s = L"Z:";
-    for (const char* p = unixPath; *p; ++p)
-        s += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-    return s;
-}
-
 const std::wstring& SampleInstaller() {
     static std::wstring s = WinPath(PELLAR_SAMPLE);
     return s;
@@ -36,68 +29,6 @@ const std::wstring& Stub() {
 }
 
 // ---- ZIP fixtures, written byte by byte --------------------------------------------------------
-struct ZipEntry {
-    std::string name;
-    std::string data;
-    bool badCrc = false;
-};
-
-void Put16(std::string& s, unsigned v) {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& s, unsigned long v) {
-    Put16(s, v & 0xFFFF);
-    Put16(s, (v >> 16) & 0xFFFF);
-}
-
-// Stored entries; badCrc records a CRC-32 that does not match the data.
-std::string MakeZip(const std::vector<ZipEntry>& entries) {
-    std::string out, central;
-    for (const ZipEntry& e : entries) {
-        unsigned long crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()),
-                                  static_cast<uInt>(e.data.size()));
-        if (e.badCrc)
-            crc ^= 0x5A5A5A5A;
-        bool dir = !e.name.empty() && e.name.back() == '/';
-        unsigned long offset = static_cast<unsigned long>(out.size());
-        std::string common;
-        Put16(common, 20);     // version needed
-        Put16(common, 0);      // flags
-        Put16(common, 0);      // stored
-        Put16(common, 0);      // time
-        Put16(common, 0x3A78); // date 2009-03-24
-        Put32(common, crc);
-        Put32(common, static_cast<unsigned long>(e.data.size()));
-        Put32(common, static_cast<unsigned long>(e.data.size()));
-        Put16(common, static_cast<unsigned>(e.name.size()));
-        Put16(common, 0); // extra
-        out += "PK\x03\x04";
-        out += common;
-        out += e.name;
-        out += e.data;
-        central += "PK\x01\x02";
-        Put16(central, 20); // made by
-        central += common;
-        Put16(central, 0); // comment
-        Put16(central, 0); // disk
-        Put16(central, 0); // internal attributes
-        Put32(central, dir ? 0x10 : 0x20);
-        Put32(central, offset);
-        central += e.name;
-    }
-    unsigned long cdOffset = static_cast<unsigned long>(out.size());
-    out += central;
-    out += "PK\x05\x06";
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, static_cast<unsigned>(entries.size()));
-    Put16(out, static_cast<unsigned>(entries.size()));
-    Put32(out, static_cast<unsigned long>(central.size()));
-    Put32(out, cdOffset);
-    Put16(out, 0);
-    return out;
-}
 
 std::string Trailer(unsigned long n) {
     std::string s;
