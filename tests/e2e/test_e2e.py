@@ -31,17 +31,15 @@ WORK = ENV.get("E2E_WORK", tempfile.gettempdir())
 PREFIX = ENV.get("WINEPREFIX", os.path.join(TOP, "build", "wineprefix"))
 
 sys.path.insert(0, os.path.join(TOP, "tests", "updater"))
+sys.path.insert(0, os.path.join(TOP, "tests", "common"))
 from update_server import UpdateServer  # noqa: E402
+from testfiles import read_ini, utf16, winpath  # noqa: E402
 
 LNK = "Tessaly1.0.lnk"
 VERSION = "1000820090415"
 
 # Shell links would otherwise also become menu entries on the host.
 WINE_ENV = dict(ENV, WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def unixpath(path):
@@ -70,17 +68,6 @@ def wine(args, timeout):
     out = subprocess.run([WINE_RUN] + args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                          env=WINE_ENV, timeout=timeout, check=False).stdout
     return out.decode("utf-8", "replace").replace("\r", "")
-
-
-def utf16(text):
-    return b"\xff\xfe" + text.encode("utf-16-le")
-
-
-def read_ini(path):
-    with open(path, "rb") as f:
-        raw = f.read()
-    assert raw[:2] == b"\xff\xfe", "Config.ini lost its byte-order mark"
-    return raw[2:].decode("utf-16-le")
 
 
 def version_of(text):

@@ -15,6 +15,8 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "common"))
+from testfiles import read_ini, utf16, winpath  # noqa: E402
 from update_server import UpdateServer  # noqa: E402
 
 UPDATE_EXE = os.environ["RUNVEL_EXE"]
@@ -22,21 +24,6 @@ LOBBY_EXE = os.environ["RUNVEL_LOBBY"]
 PROBE_EXE = os.environ["RUNVEL_PROBE"]
 WINE_RUN = os.environ["RUNVEL_WINE_RUN"]
 WORK = os.environ.get("RUNVEL_WORK", tempfile.gettempdir())
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def utf16(text):
-    return b"\xff\xfe" + text.encode("utf-16-le")
-
-
-def read_ini(path):
-    with open(path, "rb") as f:
-        raw = f.read()
-    assert raw[:2] == b"\xff\xfe", "version file lost its byte-order mark"
-    return raw[2:].decode("utf-16-le")
 
 
 def zip_bytes(entries):
