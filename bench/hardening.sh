@@ -16,8 +16,8 @@ work="$b/tests/hardening"
 drives="$work/drives-bench"
 mkdir -p "$work"
 "$top/scripts/wine-prefix.sh" # the drives are mapped into it
-bash "$top/tests/hardening/drives.sh" up "$drives"
-trap 'bash "$top/tests/hardening/drives.sh" down "$drives"' EXIT
+bash "$top/tests/common/tmpfs_drives.sh" up "$drives" t=4m u=18m
+trap 'bash "$top/tests/common/tmpfs_drives.sh" down "$drives" t=4m u=18m' EXIT
 
 run() { "$top/scripts/with-wine.sh" "$@"; }
 

@@ -5,7 +5,7 @@ read-only and busy target files. Whatever happens, no partial archive may ever b
 the next start must leave the install folder whole.
 
 HARDENING_KILLS (default 6) kills of each kind, HARDENING_SEED the seed, HARDENING_DRIVES the
-folder with the small tmpfs drives of drives.sh (t = 4 MiB); FAULT_REPORT a file for counts.
+folder with the small tmpfs drives of tests/common/tmpfs_drives.sh (t = 4 MiB); FAULT_REPORT a file for counts.
 """
 
 import json
