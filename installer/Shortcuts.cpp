@@ -2,6 +2,7 @@
 
 #include "PellarSetupDlg.h"
 #include "globals.h"
+#include "filefind.h"
 #include "handles.h"
 
 #include <shlobj.h>
@@ -27,14 +28,12 @@ CString WithBackslash(const CString& s) {
 
 // Deletes the files matching pattern inside folder; folders and failures are skipped.
 void DeleteMatchingFiles(const CString& folder, const wchar_t* pattern) {
-    WIN32_FIND_DATAW fd;
-    CFindHandle find(folder + pattern, &fd);
-    if (!find.IsValid())
-        return;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            ::DeleteFileW(folder + fd.cFileName);
-    } while (find.Next(&fd));
+    CFileFind find;
+    for (BOOL more = find.FindFile(folder + pattern); more;) {
+        more = find.FindNextFile();
+        if (!find.IsDirectory())
+            ::DeleteFileW(folder + find.GetFileName());
+    }
 }
 } // namespace
 

@@ -1,43 +1,10 @@
-// One small owner per Win32 handle kind the installer uses.
+// Owners of the handle kinds only the installer uses (files and COM: winhandles.h).
 #pragma once
+
+#include "winhandles.h"
 
 #include <windows.h>
 #include <objbase.h>
-
-class CFileHandle {
-  public:
-    explicit CFileHandle(HANDLE h = INVALID_HANDLE_VALUE) : m_h(h) {}
-    ~CFileHandle() { Close(); }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
-    HANDLE Get() const { return m_h; }
-    void Close() {
-        if (IsValid())
-            ::CloseHandle(m_h);
-        m_h = INVALID_HANDLE_VALUE;
-    }
-
-  private:
-    HANDLE m_h;
-};
-
-class CFindHandle {
-  public:
-    CFindHandle(const wchar_t* pattern, WIN32_FIND_DATAW* data)
-        : m_h(::FindFirstFileW(pattern, data)) {}
-    ~CFindHandle() {
-        if (IsValid())
-            ::FindClose(m_h);
-    }
-    CFindHandle(const CFindHandle&) = delete;
-    CFindHandle& operator=(const CFindHandle&) = delete;
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
-    bool Next(WIN32_FIND_DATAW* data) { return ::FindNextFileW(m_h, data) != FALSE; }
-
-  private:
-    HANDLE m_h;
-};
 
 class CRegKey {
   public:
@@ -58,21 +25,6 @@ class CRegKey {
 
   private:
     HKEY m_h = nullptr;
-};
-
-// COM for the current thread, for the lifetime of the object.
-class CComInit {
-  public:
-    CComInit() : m_hr(::CoInitialize(nullptr)) {}
-    ~CComInit() {
-        if (SUCCEEDED(m_hr))
-            ::CoUninitialize();
-    }
-    CComInit(const CComInit&) = delete;
-    CComInit& operator=(const CComInit&) = delete;
-
-  private:
-    HRESULT m_hr;
 };
 
 // An owned COM interface pointer.

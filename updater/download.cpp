@@ -2,6 +2,7 @@
 
 #include "appfolder.h"
 #include "inet.h"
+#include "winhandles.h"
 
 #include <objbase.h>
 
@@ -26,30 +27,6 @@ const DWORD kDownloadFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_BINARY;
 // The body streams to disk through this one buffer, so memory does not grow with the body.
 const UINT kReadSize = 65536;
-
-// Owns one file handle.
-class CFileHandle {
-  public:
-    explicit CFileHandle(HANDLE h) : m_h(h) {}
-    ~CFileHandle() { Close(); }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
-    bool Write(const void* p, DWORD n) {
-        DWORD written = 0;
-        return ::WriteFile(m_h, p, n, &written, nullptr) && written == n;
-    }
-    bool Close() {
-        bool ok = true;
-        if (m_h != INVALID_HANDLE_VALUE)
-            ok = ::CloseHandle(m_h) != FALSE;
-        m_h = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-  private:
-    HANDLE m_h;
-};
 
 // Deletes a file at the end of its scope unless released.
 class CDeleteOnExit {
@@ -253,7 +230,7 @@ DownloadResult DownloadToFile(const CString& strUrl, const CString& strLocalPath
 
 DWORD WINAPI DownloadThreadProc(LPVOID pParam) {
     std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(pParam));
-    HRESULT hrCom = ::CoInitialize(nullptr);
+    CComInit com;
     try {
         DownloadToFile(request->m_strUrl, request->m_strLocalPath);
     } catch (const CException&) {
@@ -263,8 +240,6 @@ DWORD WINAPI DownloadThreadProc(LPVOID pParam) {
     }
     ::PostMessageW(g_hDownloadDoneWnd.load(), WM_DOWNLOAD_DONE, 0, 0);
     request.reset();
-    if (SUCCEEDED(hrCom))
-        ::CoUninitialize();
     return 0;
 }
 

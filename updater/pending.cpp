@@ -4,6 +4,7 @@
 #include "archive.h"
 #include "filefind.h"
 #include "inifile.h"
+#include "winhandles.h"
 
 #include <cstdlib>
 #include <functional>
@@ -41,22 +42,6 @@ void VersionFromTitle(const CString& strTitle, int& nFirst, int& nSecond) {
 
 #ifdef RUNVEL_UPDATE_KEY
 namespace {
-// Owns one file handle.
-class CReadHandle {
-  public:
-    explicit CReadHandle(HANDLE h) : m_h(h) {}
-    ~CReadHandle() {
-        if (m_h != INVALID_HANDLE_VALUE)
-            ::CloseHandle(m_h);
-    }
-    CReadHandle(const CReadHandle&) = delete;
-    CReadHandle& operator=(const CReadHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
-
-  private:
-    HANDLE m_h;
-};
 
 // Extracts the archive only when "<strPath>.sig" verifies over the bytes read through the
 // very handle the extraction reads, opened without write or delete sharing: nobody can change
@@ -65,7 +50,7 @@ DWORD ExtractSignedArchive(const CString& strPath) {
     BYTE signature[UPDATE_SIGNATURE_SIZE];
     if (!ReadSignatureFile(strPath + L".sig", signature))
         return AR_NOFILE;
-    CReadHandle file(::CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    CFileHandle file(::CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid() ||
         !VerifyUpdateHandle(file.Get(), signature, UPDATE_SIGNATURE_SIZE, GetUpdatePublicKey()))

@@ -1,6 +1,7 @@
 #include "signature.h"
 
 #include "inet.h"
+#include "winhandles.h"
 
 #include <bcrypt.h>
 
@@ -83,27 +84,6 @@ class CKey {
     BCRYPT_KEY_HANDLE m_h = nullptr;
 };
 
-// Owns one file handle.
-class CFile {
-  public:
-    explicit CFile(HANDLE h) : m_h(h) {}
-    ~CFile() {
-        if (m_h != INVALID_HANDLE_VALUE)
-            ::CloseHandle(m_h);
-    }
-    CFile(const CFile&) = delete;
-    CFile& operator=(const CFile&) = delete;
-    HANDLE Get() const { return m_h; }
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
-    bool Close() {
-        bool ok = ::CloseHandle(m_h) != FALSE;
-        m_h = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-  private:
-    HANDLE m_h;
-};
 } // namespace
 
 struct CUpdateHash::Impl {
@@ -183,8 +163,8 @@ BOOL VerifyUpdateHandle(HANDLE hFile, const BYTE* signature, DWORD cbSignature,
 }
 
 BOOL ReadSignatureFile(const wchar_t* pszPath, BYTE signature[UPDATE_SIGNATURE_SIZE]) {
-    CFile file(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    CFileHandle file(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return FALSE;
     // One byte more than a signature, so that a longer file is seen as such.
@@ -207,8 +187,8 @@ BOOL ReadSignatureFile(const wchar_t* pszPath, BYTE signature[UPDATE_SIGNATURE_S
 }
 
 BOOL WriteSignatureFile(const wchar_t* pszPath, const BYTE signature[UPDATE_SIGNATURE_SIZE]) {
-    CFile file(::CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    CFileHandle file(::CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return FALSE;
     DWORD written = 0;
